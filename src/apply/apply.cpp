@@ -1,0 +1,9 @@
+#include "apply/apply.h"
+
+namespace sp {
+
+bool ApplyPatch() {
+    return false;
+}
+
+}  // namespace sp

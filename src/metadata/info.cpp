@@ -1,0 +1,7 @@
+#include "metadata/info.h"
+
+namespace sp {
+
+void ShowPatchInfo() {}
+
+}  // namespace sp
