@@ -10,7 +10,11 @@ add_library(sp_platform STATIC
   src/platform/standin/host.cpp
   src/platform/standin/installer.cpp
   src/platform/standin/locale.cpp
+  src/platform/standin/log.cpp
   src/platform/standin/message_box.cpp
+  src/platform/standin/products_file.cpp
+  src/platform/standin/installer_command_line.cpp
+  src/platform/standin/compound_file.cpp
   src/platform/standin/utf.cpp
 )
 target_include_directories(sp_platform PUBLIC src ${SP_RESOURCES})

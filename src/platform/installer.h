@@ -20,6 +20,7 @@ inline constexpr std::uint32_t ERROR_INSTALL_FAILURE = 1603;
 inline constexpr std::uint32_t ERROR_INSTALL_PACKAGE_INVALID = 1620;
 inline constexpr std::uint32_t ERROR_INVALID_COMMAND_LINE = 1639;
 inline constexpr std::uint32_t ERROR_PATCH_PACKAGE_OPEN_FAILED = 1635;
+inline constexpr std::uint32_t ERROR_PATCH_PACKAGE_INVALID = 1636;
 inline constexpr std::uint32_t ERROR_PATCH_TARGET_NOT_FOUND = 1642;
 inline constexpr std::uint32_t ERROR_SUCCESS_REBOOT_REQUIRED = 3010;
 

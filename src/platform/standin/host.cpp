@@ -16,6 +16,7 @@
 
 #include "platform/standin/command_line.h"
 #include "platform/standin/locale.h"
+#include "platform/standin/log.h"
 #include "platform/standin/message_box.h"
 #include "platform/standin/process.h"
 #include "platform/standin/resource_table.h"
@@ -211,15 +212,7 @@ int MessageBoxW(const void*, const char16_t* text, const char16_t* caption, std:
     const std::u16string_view title = caption ? caption : u"Error";
     const std::string drawn = DrawMessageBox(type, title, body);
     std::fwrite(drawn.data(), 1, drawn.size(), stderr);
-    if (const char* log = std::getenv("SP_STANDIN_MESSAGE_LOG"); log && *log) {
-        const std::string line = FormatMessageLogLine(type, title, body);
-        // O_APPEND keeps lines whole even when two processes share the log.
-        const int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            if (::write(fd, line.data(), line.size()) < 0) std::perror("message log");
-            ::close(fd);
-        }
-    }
+    AppendToLog("SP_STANDIN_MESSAGE_LOG", FormatMessageLogLine(type, title, body));
     return IDOK;
 }
 

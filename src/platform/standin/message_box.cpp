@@ -3,33 +3,11 @@
 #include <cstdio>
 
 #include "platform/host.h"
+#include "platform/standin/log.h"
 #include "platform/standin/utf.h"
 
 namespace sp::standin {
 namespace {
-
-std::string Escape(std::u16string_view text) {
-    std::string escaped;
-    for (char c : Utf16ToUtf8(text)) {
-        switch (c) {
-            case '\\':
-                escaped += "\\\\";
-                break;
-            case '\n':
-                escaped += "\\n";
-                break;
-            case '\r':
-                escaped += "\\r";
-                break;
-            case '\t':
-                escaped += "\\t";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
 
 const char* IconWord(std::uint32_t flags) {
     switch (flags & 0xF0) {
@@ -50,7 +28,7 @@ std::string FormatMessageLogLine(std::uint32_t flags, std::u16string_view captio
                                  std::u16string_view body) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(flags));
-    return std::string(hex) + '\t' + Escape(caption) + '\t' + Escape(body) + '\n';
+    return std::string(hex) + '\t' + EscapeLogField(caption) + '\t' + EscapeLogField(body) + '\n';
 }
 
 std::string DrawMessageBox(std::uint32_t flags, std::u16string_view caption,
