@@ -38,13 +38,20 @@ bool ReadSummaryString(const WideString& packagePath, std::uint32_t property, Wi
 }  // namespace
 
 PatchSummaryHandle OpenPatchSummary(WideString packagePath) {
-    char16_t fullPath[host::MAX_PATH];
-    const std::uint32_t length =
-        host::GetFullPathNameW(packagePath.c_str(), host::MAX_PATH, fullPath);
-    // A path cut to fit would name another file; treat it as unreadable.
-    if (length == 0 || length >= host::MAX_PATH) return {};
+    // A path longer than the usual 260 characters is asked for again with
+    // the room it needs: cut to fit, it would name another file.
+    std::vector<char16_t> fullPath(host::MAX_PATH);
+    std::uint32_t length = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto capacity = static_cast<std::uint32_t>(fullPath.size());
+        length = host::GetFullPathNameW(packagePath.c_str(), capacity, fullPath.data());
+        if (length < capacity) break;
+        fullPath.assign(static_cast<std::size_t>(length) + 1, u'\0');
+    }
+    if (length == 0 || length >= fullPath.size()) return {};
     installer::MSIHANDLE handle = 0;
-    if (installer::MsiGetSummaryInformationW(0, fullPath, 0, &handle) != installer::ERROR_SUCCESS)
+    if (installer::MsiGetSummaryInformationW(0, fullPath.data(), 0, &handle) !=
+        installer::ERROR_SUCCESS)
         return {};
     return PatchSummaryHandle(handle);
 }
