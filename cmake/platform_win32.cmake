@@ -33,6 +33,19 @@ set(SP_WIN32_FLAGS -municode -ffunction-sections -fdata-sections)
 target_compile_options(sp_core PRIVATE ${SP_WIN32_FLAGS})
 target_compile_options(sp_platform PRIVATE ${SP_WIN32_FLAGS})
 
+# The C++ runtime's default terminate handler names the uncaught exception's
+# type on standard error, then aborts. A GUI program has no standard error,
+# and the demangler and formatted output that handler drags in were more than
+# a quarter of the executable; so terminate goes straight to abort(), which is
+# all of it anyone could see.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(c_prefix _)  # i686 symbols carry a leading underscore
+else()
+  set(c_prefix "")
+endif()
+set(SP_WIN32_LINK_FLAGS
+  -Wl,--defsym,${c_prefix}_ZN9__gnu_cxx27__verbose_terminate_handlerEv=${c_prefix}abort)
+
 function(sp_platform_service_pack target dir depends)
   add_executable(${target} WIN32
     ${CMAKE_SOURCE_DIR}/src/platform/win32/main.cpp
@@ -42,7 +55,8 @@ function(sp_platform_service_pack target dir depends)
   target_compile_options(${target} PRIVATE ${SP_WIN32_FLAGS})
   # No manifest, icon or version block: the executable carries only the
   # string tables, the package and the texts.
-  target_link_options(${target} PRIVATE -municode -mwindows -static -s -Wl,--gc-sections)
+  target_link_options(${target} PRIVATE -municode -mwindows -static -s -Wl,--gc-sections
+                      ${SP_WIN32_LINK_FLAGS})
   target_link_libraries(${target} PRIVATE sp_core)
   set_source_files_properties(${dir}/payload.rc PROPERTIES OBJECT_DEPENDS "${depends}")
   set_property(TARGET ${target} APPEND PROPERTY INCLUDE_DIRECTORIES ${SP_RESOURCES})
