@@ -46,6 +46,8 @@ endif()
 set(SP_WIN32_LINK_FLAGS
   -Wl,--defsym,${c_prefix}_ZN9__gnu_cxx27__verbose_terminate_handlerEv=${c_prefix}abort)
 
+include(${CMAKE_CURRENT_LIST_DIR}/signing.cmake)
+
 function(sp_platform_service_pack target dir depends)
   add_executable(${target} WIN32
     ${CMAKE_SOURCE_DIR}/src/platform/win32/main.cpp
@@ -60,4 +62,5 @@ function(sp_platform_service_pack target dir depends)
   target_link_libraries(${target} PRIVATE sp_core)
   set_source_files_properties(${dir}/payload.rc PROPERTIES OBJECT_DEPENDS "${depends}")
   set_property(TARGET ${target} APPEND PROPERTY INCLUDE_DIRECTORIES ${SP_RESOURCES})
+  sp_sign_executable(${target})
 endfunction()
