@@ -4,29 +4,13 @@
 
 #include <map>
 
-#include "process.h"
+#include "run_helpers.h"
 
 namespace sp::test {
 namespace {
 
 const std::string kA = "{6F1C3A52-FEDC-4B8E-9A1D-3C5E7F9A2B41}";
 const std::string kB = "{6F1C3A52-FEDC-4B8E-9A1D-3C5E7F9A2B42}";
-
-std::string Exe(const std::string& package) {
-    return std::string(SP_E2E_BIN_DIR "/sp_") + package;
-}
-
-std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> lines;
-    if (!FileExists(path)) return lines;
-    const std::string all = ReadFileBytes(path);
-    for (std::size_t start = 0; start < all.size();) {
-        const std::size_t end = all.find('\n', start);
-        lines.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
 
 // A box is expected by its flags and caption, and a piece of its body.
 struct Box {
@@ -101,7 +85,7 @@ TEST_P(ApplyTest, ReportsEachOutcome) {
         machine.path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
 
-    const auto boxes = Lines(machine / "boxes.log");
+    const auto boxes = LogLines(machine / "boxes.log");
     ASSERT_EQ(boxes.size(), s.boxes.size()) << run.err;
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         EXPECT_TRUE(boxes[i].starts_with(s.boxes[i].flagsAndCaption + "\t")) << boxes[i];
@@ -119,7 +103,7 @@ TEST_P(ApplyTest, ReportsEachOutcome) {
                                 "/MSP2\" REBOOTPROMPT=S\t" + result);
         expectedCalls.push_back("MsiSetInternalUI\t0x00000001");
     }
-    EXPECT_EQ(Lines(machine / "installer.log"), expectedCalls);
+    EXPECT_EQ(LogLines(machine / "installer.log"), expectedCalls);
 
     const std::string after = ReadFileBytes(machine / "products.ini");
     for (const auto& [code, version] : s.versionsAfter) EXPECT_EQ(VersionOf(after, code), version);
