@@ -78,7 +78,7 @@ TEST_P(ApplyTest, ReportsEachOutcome) {
     WriteFileBytes(machine / "products.ini", ProductsFile(s.products));
 
     const ProcessResult run = RunProcess(
-        Exe(s.package), s.arguments,
+        ServicePack("sp_" + s.package), s.arguments,
         {"SP_STANDIN_PRODUCTS=" + (machine / "products.ini"), "TMP=" + tmp, "TEMP",
          "SP_STANDIN_MESSAGE_LOG=" + (machine / "boxes.log"),
          "SP_STANDIN_INSTALLER_LOG=" + (machine / "installer.log"), "SP_STANDIN_LOCALE=1033"},
