@@ -60,7 +60,7 @@ std::string Blocks() {
 }
 
 bool IsPrefixOf(const std::string& part, const std::string& whole) {
-    return whole.compare(0, part.size(), part) == 0 && part.size() <= whole.size();
+    return part.size() <= whole.size() && whole.compare(0, part.size(), part) == 0;
 }
 
 // The error code a failure box names, or -1 when the box is no failure box.
@@ -321,9 +321,13 @@ TEST_P(TemporaryDirectoryTest, ApplyShows300AndInstallsNothingInfoShowsEmptyValu
     EXPECT_EQ(info.exitCode, 0);
     EXPECT_EQ(machine.Boxes(), std::vector<std::string>{kEmptyInfoBox});
 
-    // Nothing appeared where the package could not go.
+    // Nothing appeared where the package could not go, and the file that
+    // stood in the way is as it was.
     ::unlink((machine.dir / "boxes.log").c_str());
     EXPECT_EQ(machine.dir.List(), before);
+    if (FileExists(machine.dir / "tmpfile")) {
+        EXPECT_EQ(ReadFileBytes(machine.dir / "tmpfile"), "not a directory");
+    }
     EXPECT_TRUE(std::filesystem::is_empty(machine.tmp));
 }
 
