@@ -3,6 +3,11 @@
 // text file named by SP_STANDIN_PRODUCTS, which applying a patch changes.
 #include "platform/installer.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -148,10 +153,41 @@ std::uint32_t ApplyPatchFile(const std::u16string& patchPath, ProductRecord& rec
     return ERROR_SUCCESS;
 }
 
+// One configuration at a time on a machine, as the installer service runs one
+// installation at a time. Without it, two passes that both load the products
+// file before either saves would both succeed and the later save would drop
+// the patch the earlier one recorded. The lock is on the products file's
+// directory, which, unlike the file, is not replaced by a save.
+class ConfigurationLock {
+  public:
+    explicit ConfigurationLock(const char* productsPath) {
+        if (productsPath == nullptr) return;
+        const std::string path = productsPath;
+        const std::size_t slash = path.rfind('/');
+        const std::string directory =
+            slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+        fd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            break;  // no locking here: run unserialised rather than not at all
+        }
+    }
+    ~ConfigurationLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ConfigurationLock(const ConfigurationLock&) = delete;
+    ConfigurationLock& operator=(const ConfigurationLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
+
 std::uint32_t Configure(const char16_t* productCode, int installState,
                         const char16_t* commandLine) {
     if (productCode == nullptr || !IsProductCode(productCode)) return ERROR_INVALID_PARAMETER;
     if (installState != INSTALLSTATE_DEFAULT) return ERROR_INVALID_PARAMETER;
+    const ConfigurationLock lock(ProductsPath());
     ProductsFile products;
     if (!LoadProducts(products)) return ERROR_BAD_CONFIGURATION;
     ProductRecord* record = FindProduct(products, productCode);
