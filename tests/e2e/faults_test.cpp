@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -634,8 +635,16 @@ TEST(ConcurrentRunsTest, ApplyPassesHandTheInstallerDistinctWholePackages) {
         const auto boxes = machine.Boxes();
         EXPECT_EQ(boxes.size(), 2u) << round;
         for (const std::string& box : boxes) EXPECT_EQ(FailureCode(box), -1) << box;
-        EXPECT_NE(ReadFileBytes(machine.products).find("VersionString=4.1.20.0"),
-                  std::string::npos);
+        // Every configuration that succeeded is on the record: one pass's
+        // save never drops what the other's recorded.
+        const std::string after = ReadFileBytes(machine.products);
+        EXPECT_NE(after.find("VersionString=4.1.20.0"), std::string::npos);
+        const std::size_t patches = after.find("Patches=");
+        ASSERT_NE(patches, std::string::npos) << after;
+        const std::string record = after.substr(patches, after.find('\n', patches) - patches);
+        EXPECT_EQ(static_cast<std::size_t>(std::count(record.begin(), record.end(), ';')) + 1,
+                  calls.size())
+            << record;
         EXPECT_TRUE(std::filesystem::is_empty(machine.tmp)) << round;
     }
 }
