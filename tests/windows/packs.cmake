@@ -7,3 +7,9 @@ foreach(name IN ITEMS standard no-separator two-targets upgrade-listed-first)
     PACKAGE ${CMAKE_SOURCE_DIR}/tests/fixtures/packages/${name}.msp
     PATCH_INFO "${sp_windows_texts}")
 endforeach()
+
+# A short German text whose non-ASCII characters all come early enough for
+# Wine's trace to show them.
+sp_add_service_pack(sp_umlauts
+  PACKAGE ${CMAKE_SOURCE_DIR}/tests/fixtures/packages/standard.msp
+  PATCH_INFO "${CMAKE_CURRENT_LIST_DIR}/texts/umlauts-1031.txt")
