@@ -63,6 +63,16 @@ for package in "$big" "$small"; do
     { echo "read_summary reads another property 7 from $package" >&2; exit 1; }
 done
 
+# reads_of <package> <command...>: the bytes and read calls the command
+# spends on the package, and the lowest and highest offset read.
+reads_of() {
+  local package=$1
+  shift
+  strace -f -y -e trace=read,pread64,readv,preadv,preadv2 -o "$work/strace.log" "$@" >/dev/null
+  grep -F "<$package>" "$work/strace.log" | awk -F'= ' '{ calls++; bytes += $NF }
+    END { printf "%d bytes in %d reads", bytes, calls }'
+}
+
 declare -A med
 for package in "$big" "$small"; do
   cat "$package" >/dev/null  # warm page cache
@@ -78,14 +88,9 @@ for package in "$big" "$small"; do
   # One open-read-close inside the process, without process start.
   med[$package,call]=$("$reader" "$package" --repeat 2000 2>&1 >/dev/null |
                        sed -n 's/^one open-read-close: \([0-9.]*\) us.*/\1/p')
-  # What the reader reads from the package: every read on its descriptor.
-  strace -f -y -e trace=read,pread64,readv,preadv,preadv2 -o "$work/strace.log" \
-    "$reader" "$package" >/dev/null
-  med[$package,io]=$(grep -F "<$package>" "$work/strace.log" |
-                     awk -F'= ' '{ calls++; bytes += $NF } END { printf "%d bytes in %d reads", bytes, calls }')
-  med[$package,offsets]=$(grep -F "<$package>" "$work/strace.log" |
-                          sed -n 's/.*, \([0-9]*\), \([0-9]*\)) = .*/\2/p' | sort -n | awk '
-                          { o[NR] = $1 } END { printf "%d .. %d", o[1], o[NR] }')
+  # What each reads from the package: every read call on its descriptor.
+  med[$package,io]=$(reads_of "$package" "$reader" "$package")
+  med[$package,msiinfo_io]=$(reads_of "$package" msiinfo suminfo "$package")
 done
 
 echo
@@ -101,7 +106,7 @@ for package in "$big" "$small"; do
 done
 echo
 for package in "$big" "$small"; do
-  echo "bytes the reader reads from $(basename "$package"): ${med[$package,io]} (offsets ${med[$package,offsets]})"
+  echo "read from $(basename "$package"): ours ${med[$package,io]}; msiinfo ${med[$package,msiinfo_io]}"
 done
 "$reader" "$big" --io 2>&1 >/dev/null | sed 's/^/cross-check from \/proc\/self\/io, 1 GiB package: /'
 echo
