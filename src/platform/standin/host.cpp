@@ -3,6 +3,7 @@
 #include "platform/host.h"
 
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,67 @@ constexpr char16_t kWindows1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
+
+// Where `size` bytes at `data` lie in the program's own file, when they lie
+// whole in one of its loaded segments (the embedded package does).
+bool ProgramFileOffset(const void* data, std::size_t size, off_t& offset) {
+    struct Search {
+        std::uintptr_t address;
+        std::size_t size;
+        off_t offset;
+        bool found;
+    } search{reinterpret_cast<std::uintptr_t>(data), size, 0, false};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* argument) -> int {
+            auto* s = static_cast<Search*>(argument);
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                if (segment.p_type != PT_LOAD) continue;
+                const std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+                if (s->address >= start && s->size <= segment.p_filesz &&
+                    s->address - start <= segment.p_filesz - s->size) {
+                    s->offset = static_cast<off_t>(segment.p_offset + (s->address - start));
+                    s->found = true;
+                }
+            }
+            return 1;  // the first object is the program itself
+        },
+        &search);
+    offset = search.offset;
+    return search.found;
+}
+
+// Copies from the program's file inside the kernel. Writing from the mapped
+// image would first fault every page of it into the process, which for a
+// package of hundreds of megabytes costs more than the copy itself. False
+// with nothing written when the kernel cannot copy between these files.
+bool CopyFromProgramFile(int target, const void* data, std::size_t size, std::size_t& done) {
+    constexpr std::size_t kWorthIt = 1 << 20;
+    off_t offset = 0;
+    if (size < kWorthIt || !ProgramFileOffset(data, size, offset)) return false;
+    const int program = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+    if (program < 0) return false;
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(program, &offset, target, nullptr, size - done, 0);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (done == 0 && n < 0 &&
+            (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EBADF ||
+             errno == EOPNOTSUPP)) {
+            ::close(program);
+            return false;  // not a pair of files the kernel copies between
+        }
+        if (n == 0) errno = EIO;  // the program file ended early
+        break;
+    }
+    const int error = errno;
+    ::close(program);
+    errno = error;
+    return true;
+}
 
 char16_t FromWindows1252(unsigned char byte) {
     return (byte >= 0x80 && byte < 0xA0) ? kWindows1252High[byte - 0x80] : byte;
@@ -278,6 +340,10 @@ bool SetFilePointerToEnd(FileHandle file) {
 bool WriteFile(FileHandle file, const void* data, std::size_t size, std::size_t* written) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::size_t done = 0;
+    if (CopyFromProgramFile(static_cast<int>(file), data, size, done) && done < size) {
+        if (written) *written = done;
+        return FailWithErrno();
+    }
     while (done < size) {
         const ssize_t n = ::write(static_cast<int>(file), bytes + done, size - done);
         if (n < 0) {
