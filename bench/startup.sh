@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the executable costs before any work: a whole `/i` run of the stand-in
 # service pack (start to exit, standard error to /dev/null) against
-# /bin/true, and the size of the Windows executables without a package, by
+# /bin/true and a C++ hello world (the floor for a program on the same
+# runtime), and the size of the Windows executables without a package, by
 # section.
 #
 #   bench/startup.sh            # N=50 runs of each after 5 warm-ups
@@ -38,14 +39,19 @@ rm -rf "$TMP" && mkdir -p "$TMP"
 "$servicepack" /i 2>&1 | grep -q '6F1C3A52' ||
   { echo "servicepack /i does not show the package's products" >&2; exit 1; }
 
+# The floor for any program on the same C++ runtime, built the same way.
+printf '#include <iostream>\nint main() { std::cout << "hello\\n"; }\n' >"$work/hello.cpp"
+g++ -O2 -o "$work/hello" "$work/hello.cpp"
+
 echo
-echo "A whole /i run against /bin/true, N=$runs each"
+echo "A whole /i run against /bin/true and a C++ hello world, N=$runs each"
 echo "$machine"
 echo
 if command -v hyperfine >/dev/null; then
   hyperfine -N --warmup 5 --runs "$runs" --export-json "$work/startup.json" \
     --command-name "servicepack /i" "$servicepack /i" \
-    --command-name "/bin/true" "/bin/true" >"$work/hyperfine.log" 2>&1
+    --command-name "/bin/true" "/bin/true" \
+    --command-name "C++ hello world" "$work/hello" >"$work/hyperfine.log" 2>&1
   python3 - "$work/startup.json" <<'PY'
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
@@ -53,18 +59,22 @@ print("%-16s %10s %10s %10s %10s" % ("command", "median ms", "mean ms", "min ms"
 for r in results:
     print("%-16s %10.2f %10.2f %10.2f %10.2f" % (r["command"], r["median"] * 1e3, r["mean"] * 1e3,
                                                  r["min"] * 1e3, r["max"] * 1e3))
-print("servicepack /i takes %.2f ms more than /bin/true (medians), measured with hyperfine"
-      % ((results[0]["median"] - results[1]["median"]) * 1e3))
+print("servicepack /i takes %.2f ms more than /bin/true and %.2f ms more than a C++ hello world"
+      " (medians), measured with hyperfine"
+      % ((results[0]["median"] - results[1]["median"]) * 1e3,
+         (results[0]["median"] - results[2]["median"]) * 1e3))
 PY
 else
-  ours=() theirs=()
-  for ((i = 0; i < 5; i++)); do "$servicepack" /i 2>/dev/null; /bin/true; done
+  ours=() theirs=() hello=()
+  for ((i = 0; i < 5; i++)); do "$servicepack" /i 2>/dev/null; /bin/true; "$work/hello" >/dev/null; done
   for ((i = 0; i < runs; i++)); do
     ours+=("$(bench_wall_us "$servicepack" /i 2>/dev/null)")
     theirs+=("$(bench_wall_us /bin/true)")
+    hello+=("$(bench_wall_us "$work/hello")")
   done
   o=$(bench_median "${ours[@]}") t=$(bench_median "${theirs[@]}")
-  printf '%-16s %10s\n' command "median ms" "servicepack /i" "$(bench_ms "$o")" "/bin/true" "$(bench_ms "$t")"
+  printf '%-16s %10s\n' command "median ms" "servicepack /i" "$(bench_ms "$o")" "/bin/true" "$(bench_ms "$t")" \
+    "C++ hello world" "$(bench_ms "$(bench_median "${hello[@]}")")"
   echo "servicepack /i takes $(bench_ms $((o - t))) ms more than /bin/true (medians), measured with a shell loop"
 fi
 rm -rf "$TMP"

@@ -99,7 +99,7 @@ echo "$machine"
 echo
 printf '%-28s %16s %18s %8s %18s\n' package "ours median ms" "msiinfo median ms" ratio "ours in-process us"
 for package in "$big" "$small"; do
-  printf '%-28s %16s %18s %8s %18s\n' "$(basename "$package") ($(du -m "$package" | cut -f1) MiB)" \
+  printf '%-28s %16s %18s %8s %18s\n' "$(basename "$package") ($(awk -v b="$(stat -c %s "$package")" 'BEGIN { printf "%.1f", b / 1048576 }') MiB)" \
     "$(bench_ms "${med[$package,ours]}")" "$(bench_ms "${med[$package,theirs]}")" \
     "$(awk -v a="${med[$package,theirs]}" -v b="${med[$package,ours]}" 'BEGIN { printf "%.1fx", a / b }')" \
     "${med[$package,call]}"
