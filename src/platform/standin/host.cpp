@@ -129,7 +129,9 @@ bool ProgramFileOffset(const void* data, std::size_t size, off_t& offset) {
             auto* s = static_cast<Search*>(argument);
             for (int i = 0; i < info->dlpi_phnum; ++i) {
                 const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-                if (segment.p_type != PT_LOAD) continue;
+                // Only read-only segments: a writable one may no longer hold
+                // what the file holds.
+                if (segment.p_type != PT_LOAD || (segment.p_flags & PF_W) != 0) continue;
                 const std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
                 if (s->address >= start && s->size <= segment.p_filesz &&
                     s->address - start <= segment.p_filesz - s->size) {
