@@ -17,7 +17,8 @@
 #define IDR_PATCH_INFO_FIRST 206
 
 #ifndef RC_INVOKED
-// The package is a named resource: "IDR_MSP" is a string name, deliberately not a number, so IDR_MSP is never defined.
+// The package is a named resource: "IDR_MSP" is a string name, deliberately not a number, so
+// IDR_MSP is never defined.
 #define IDR_MSP_NAME u"IDR_MSP"
 #define RT_MSP_NAME u"MSP"
 #define RT_TXT_NAME u"TXT"
