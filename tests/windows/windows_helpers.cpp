@@ -14,24 +14,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Setting(const char* name, const std::string& fallback) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : fallback;
-}
-
 bool WineRequired() {
-    const std::string value = Setting("SP_REQUIRE_WINE", SP_CONFIGURED_REQUIRE_WINE ? "1" : "0");
+    const std::string value =
+        FromEnvironment("SP_REQUIRE_WINE", SP_CONFIGURED_REQUIRE_WINE ? "1" : "0");
     return value == "1" || value == "ON" || value == "on" || value == "TRUE" || value == "true";
-}
-
-std::string Wine64() {
-    return Setting("SP_WINE64", "/usr/lib/wine/wine64");
 }
 
 }  // namespace
 
 std::string WindowsBuildDir() {
-    return Setting("SP_WINDOWS_BUILD_DIR", SP_CONFIGURED_WINDOWS_DIR);
+    return FromEnvironment("SP_WINDOWS_BUILD_DIR", SP_CONFIGURED_WINDOWS_DIR);
 }
 
 std::string WindowsExe(const std::string& name) {

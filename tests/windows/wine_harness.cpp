@@ -16,9 +16,6 @@
 #include "process.h"
 
 namespace sp::test {
-namespace {
-
-namespace fs = std::filesystem;
 
 std::string FromEnvironment(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
@@ -28,6 +25,11 @@ std::string FromEnvironment(const char* name, const std::string& fallback) {
 std::string Wine64() {
     return FromEnvironment("SP_WINE64", "/usr/lib/wine/wine64");
 }
+
+namespace {
+
+namespace fs = std::filesystem;
+
 std::string WineServer() {
     return FromEnvironment("SP_WINESERVER", "/usr/lib/wine/wineserver");
 }

@@ -32,6 +32,11 @@
 
 namespace sp::test {
 
+// The variable's value, or `fallback` when it is unset or empty.
+std::string FromEnvironment(const char* name, const std::string& fallback);
+// The wine64 loader: SP_WINE64, else Debian's.
+std::string Wine64();
+
 // What RelayInclude is set to in every prepared prefix.
 inline constexpr const char* kRelayInclude =
     "user32.MessageBoxW;kernel32.SetThreadLocale;msi.*;kernel32.ExitProcess";
